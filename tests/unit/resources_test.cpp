@@ -181,7 +181,6 @@ public:
   }
 
 private:
-
   // Offset (from the resource root) of the entry of directory `dir` that
   // matches `id`; ResId(-1) takes the first entry. `wantDirectory` says
   // whether the entry must point to a subdirectory or to a data entry.
