@@ -1,0 +1,3 @@
+#include "ui/splash.h"
+
+Text splashText;
