@@ -1,0 +1,399 @@
+#include "tools/blobtool/encoder.h"
+
+#include <string.h>
+
+#include "packed/crc32.h"
+#include "packed/packed_blob.h"
+
+namespace {
+
+// Writes tokens in the decoder's order: a tag byte is reserved in the output
+// at the moment a bit is needed and none of the current tag byte is left,
+// between whatever whole bytes have been written so far.
+class BitWriter {
+public:
+    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+
+    void bit(uint32_t value) {
+        if (bitsLeft_ == 0) {
+            tagPosition_ = out_.size();
+            out_.push_back(0);
+            bitsLeft_ = 8;
+        }
+        --bitsLeft_;
+        if (value)
+            out_[tagPosition_] |= uint8_t(1u << bitsLeft_);
+    }
+
+    void byte(uint8_t value) { out_.push_back(value); }
+
+    // value >= 2: the bits after the leading 1, each followed by a
+    // continuation bit (1 while more follow).
+    void gamma(uint32_t value) {
+        int top = 31;
+        while (!(value >> top))
+            --top;
+        for (int i = top - 1; i >= 0; --i) {
+            bit((value >> i) & 1);
+            bit(i > 0);
+        }
+    }
+
+private:
+    std::vector<uint8_t>& out_;
+    size_t tagPosition_ = 0;
+    uint32_t bitsLeft_ = 0;
+};
+
+// Bits of a gamma number (value >= 2).
+inline int gammaBits(uint32_t value) {
+    int top = 31;
+    while (!(value >> top))
+        --top;
+    return 2 * top;
+}
+
+// What the decoder adds to the gamma length of a long match at offset d.
+inline uint32_t lengthAdjustment(uint32_t d) {
+    return (d >= 32000) + (d >= 1280) + (d < 128 ? 2 : 0);
+}
+
+constexpr uint32_t maxMatchLength = 1u << 30;  // keeps every gamma length within 31 bits
+constexpr int literalBits = 9;
+constexpr int oneByteBits = 7;
+constexpr int shortMatchBits = 11;
+
+// Bits of a long match, or -1 when the length is too short for its offset.
+inline int longMatchBits(uint32_t d, uint32_t length, bool afterMatch) {
+    uint32_t adjust = lengthAdjustment(d);
+    if (length < adjust + 2)
+        return -1;
+    uint32_t g = (d >> 8) + (afterMatch ? 2 : 3);
+    return 2 + gammaBits(g) + 8 + gammaBits(length - adjust);
+}
+
+inline int repeatBits(uint32_t length) { return 2 + 2 + gammaBits(length); }
+
+enum class Kind { literal, zeroByte, nearByte, shortMatch, longMatch, repeat };
+
+// One token choice; gain is the bits it saves against plain literals.
+struct Choice {
+    Kind kind = Kind::literal;
+    uint32_t offset = 0;
+    uint32_t length = 1;
+    int gain = 0;
+};
+
+// The decoder state that token meanings depend on.
+struct CoderState {
+    bool afterMatch = false;
+    uint32_t lastOffset = 0;  // 0: no match yet
+};
+
+class Packer {
+public:
+    Packer(const uint8_t* data, size_t size, const EncoderOptions& options)
+        : data_(data), size_(size), options_(options) {
+        window_ = 1;
+        while (window_ < options.window && window_ < (1u << 30))
+            window_ <<= 1;
+        head3_.assign(size_t(1) << hashBits, -1);
+        chain3_.assign(window_, -1);
+        head2_.assign(65536, -1);
+        for (int64_t& slot : chain2_)
+            slot = -1;
+    }
+
+    std::vector<uint8_t> run(EncoderStats* stats) {
+        std::vector<uint8_t> out;
+        out.reserve(size_ / 2 + 64);
+        BitWriter writer(out);
+        EncoderStats counts;
+        CoderState state;
+
+        writer.byte(data_[0]);
+        insert(0);
+        size_t pos = 1;
+        while (pos < size_) {
+            Choice here = best(pos, state);
+            if (here.length >= 2) {
+                // Lazy step: a one-byte token here and the best choice at
+                // the next byte (which may then be a cheap repeat) can save more.
+                Choice single = bestSingle(pos);
+                insert(pos);
+                CoderState afterSingle{false, state.lastOffset};
+                Choice next = best(pos + 1, afterSingle);
+                if (next.length >= 2 && single.gain + next.gain > here.gain) {
+                    emit(writer, pos, single, state, counts);
+                    pos += 1;
+                    emit(writer, pos, next, state, counts);
+                    insertRange(pos, pos + next.length);
+                    pos += next.length;
+                } else {
+                    emit(writer, pos, here, state, counts);
+                    insertRange(pos + 1, pos + here.length);
+                    pos += here.length;
+                }
+                continue;
+            }
+            emit(writer, pos, here, state, counts);
+            insert(pos);
+            pos += 1;
+        }
+        // The end: prefix 1 1 0 and the byte 0.
+        writer.bit(1);
+        writer.bit(1);
+        writer.bit(0);
+        writer.byte(0);
+        if (stats)
+            *stats = counts;
+        return out;
+    }
+
+private:
+    static constexpr int hashBits = 17;
+
+    uint32_t hash3(size_t pos) const {
+        uint32_t v = uint32_t(data_[pos]) | uint32_t(data_[pos + 1]) << 8 | uint32_t(data_[pos + 2]) << 16;
+        return (v * 2654435761u) >> (32 - hashBits);
+    }
+
+    void insert(size_t pos) {
+        if (pos + 1 < size_) {
+            uint32_t key = uint32_t(data_[pos]) | uint32_t(data_[pos + 1]) << 8;
+            chain2_[pos & 255] = head2_[key];
+            head2_[key] = int64_t(pos);
+        }
+        if (pos + 2 < size_) {
+            uint32_t h = hash3(pos);
+            chain3_[pos & (window_ - 1)] = head3_[h];
+            head3_[h] = int64_t(pos);
+        }
+    }
+
+    void insertRange(size_t from, size_t to) {
+        for (size_t p = from; p < to; ++p)
+            insert(p);
+    }
+
+    uint32_t matchLength(size_t pos, size_t candidate, uint32_t limit) const {
+        const uint8_t* a = data_ + pos;
+        const uint8_t* b = data_ + candidate;
+        uint32_t n = 0;
+        while (n + 8 <= limit) {
+            uint64_t x, y;
+            memcpy(&x, a + n, 8);
+            memcpy(&y, b + n, 8);
+            if (x != y)
+                return n + uint32_t(__builtin_ctzll(x ^ y) >> 3);
+            n += 8;
+        }
+        while (n < limit && a[n] == b[n])
+            ++n;
+        return n;
+    }
+
+    // The cheapest way to code the single byte at pos.
+    Choice bestSingle(size_t pos) const {
+        Choice c;
+        uint8_t value = data_[pos];
+        if (value == 0) {
+            c.kind = Kind::zeroByte;
+            c.gain = literalBits - oneByteBits;
+            return c;
+        }
+        for (uint32_t d = 1; d <= 15 && d <= pos; ++d) {
+            if (data_[pos - d] == value) {
+                c.kind = Kind::nearByte;
+                c.offset = d;
+                c.gain = literalBits - oneByteBits;
+                return c;
+            }
+        }
+        return c;
+    }
+
+    void consider(Choice& best, Kind kind, uint32_t offset, uint32_t length, int bits) const {
+        if (bits < 0)
+            return;
+        int gain = int(length) * literalBits - bits;
+        if (gain > best.gain || (gain == best.gain && length > best.length)) {
+            best.kind = kind;
+            best.offset = offset;
+            best.length = length;
+            best.gain = gain;
+        }
+    }
+
+    // The token that saves the most bits at pos, given the decoder state.
+    Choice best(size_t pos, const CoderState& state) const {
+        Choice choice = bestSingle(pos);
+        size_t left = size_ - pos;
+        uint32_t limit = left < maxMatchLength ? uint32_t(left) : maxMatchLength;
+        if (limit < 2)
+            return choice;
+
+        // The last offset: a repeat when the previous token was a literal or
+        // a one-byte token, else an ordinary long match at that offset.
+        if (state.lastOffset != 0 && state.lastOffset <= pos) {
+            uint32_t length = matchLength(pos, pos - state.lastOffset, limit);
+            if (length >= 2) {
+                if (!state.afterMatch)
+                    consider(choice, Kind::repeat, state.lastOffset, length, repeatBits(length));
+                else
+                    consider(choice, Kind::longMatch, state.lastOffset, length,
+                             longMatchBits(state.lastOffset, length, true));
+            }
+        }
+
+        // Near two- and three-byte matches for the short token.
+        {
+            uint32_t key = uint32_t(data_[pos]) | uint32_t(data_[pos + 1]) << 8;
+            int64_t candidate = head2_[key];
+            uint32_t shortLimit = limit < 3 ? limit : 3;
+            while (candidate >= 0 && pos - size_t(candidate) <= 127) {
+                uint32_t d = uint32_t(pos - size_t(candidate));
+                uint32_t length = matchLength(pos, size_t(candidate), shortLimit);
+                if (length >= 2)
+                    consider(choice, Kind::shortMatch, d, length, shortMatchBits);
+                if (length == 3)
+                    break;
+                candidate = chain2_[size_t(candidate) & 255];
+            }
+        }
+
+        // Long matches along the hash chain, nearest first.
+        if (limit >= 3) {
+            int64_t candidate = head3_[hash3(pos)];
+            uint32_t depth = options_.chainDepth;
+            uint32_t longest = 0;
+            while (candidate >= 0 && depth-- > 0) {
+                size_t d = pos - size_t(candidate);
+                if (d >= window_)
+                    break;
+                // A farther candidate only wins by being longer.
+                if (longest < limit && data_[size_t(candidate) + longest] == data_[pos + longest]) {
+                    uint32_t length = matchLength(pos, size_t(candidate), limit);
+                    if (length > longest) {
+                        longest = length;
+                        consider(choice, Kind::longMatch, uint32_t(d), length,
+                                 longMatchBits(uint32_t(d), length, state.afterMatch));
+                        if (length >= options_.goodLength)
+                            break;
+                    }
+                }
+                int64_t next = chain3_[size_t(candidate) & (window_ - 1)];
+                if (next >= candidate)
+                    break;  // the ring slot was reused by a newer position
+                candidate = next;
+            }
+        }
+        return choice;
+    }
+
+    void emit(BitWriter& w, size_t pos, const Choice& c, CoderState& state, EncoderStats& counts) const {
+        switch (c.kind) {
+        case Kind::literal:
+            w.bit(0);
+            w.byte(data_[pos]);
+            ++counts.literals;
+            state.afterMatch = false;
+            return;
+        case Kind::zeroByte:
+        case Kind::nearByte:
+            w.bit(1);
+            w.bit(1);
+            w.bit(1);
+            for (int i = 3; i >= 0; --i)
+                w.bit((c.offset >> i) & 1);
+            ++(c.kind == Kind::zeroByte ? counts.zeroBytes : counts.nearBytes);
+            state.afterMatch = false;
+            return;
+        case Kind::shortMatch:
+            w.bit(1);
+            w.bit(1);
+            w.bit(0);
+            w.byte(uint8_t(c.offset << 1 | (c.length - 2)));
+            ++counts.shortMatches;
+            state.lastOffset = c.offset;
+            break;
+        case Kind::repeat:
+            w.bit(1);
+            w.bit(0);
+            w.gamma(2);
+            w.gamma(c.length);
+            ++counts.repeats;
+            break;
+        case Kind::longMatch:
+            w.bit(1);
+            w.bit(0);
+            w.gamma((c.offset >> 8) + (state.afterMatch ? 2 : 3));
+            w.byte(uint8_t(c.offset & 0xFF));
+            w.gamma(c.length - lengthAdjustment(c.offset));
+            ++counts.longMatches;
+            counts.longMatchesAfterMatch += state.afterMatch;
+            if (c.offset < 128)
+                ++counts.longMatchesBelow128;
+            else if (c.offset < 1280)
+                ++counts.longMatchesBelow1280;
+            else if (c.offset < 32000)
+                ++counts.longMatchesBelow32000;
+            else
+                ++counts.longMatchesFrom32000;
+            counts.longMatchesAbove65535 += c.offset > 65535;
+            state.lastOffset = c.offset;
+            break;
+        }
+        counts.matchedBytes += c.length;
+        state.afterMatch = true;
+    }
+
+    const uint8_t* data_;
+    size_t size_;
+    EncoderOptions options_;
+    uint32_t window_;
+    std::vector<int64_t> head3_;
+    std::vector<int64_t> chain3_;
+    std::vector<int64_t> head2_;
+    int64_t chain2_[256];
+};
+
+}  // namespace
+
+std::vector<uint8_t> packBody(const uint8_t* data, size_t size, EncoderStats* stats,
+                              const EncoderOptions& options) {
+    if (data == nullptr || size == 0)
+        return {};
+    Packer packer(data, size, options);
+    return packer.run(stats);
+}
+
+namespace {
+
+void putField(uint8_t* p, uint32_t value) {
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+    p[2] = uint8_t(value >> 16);
+    p[3] = uint8_t(value >> 24);
+}
+
+}  // namespace
+
+std::vector<uint8_t> packBlob(const uint8_t* data, size_t size, EncoderStats* stats,
+                              const EncoderOptions& options) {
+    if (data == nullptr || size == 0 || size >= unpackError)
+        return {};
+    std::vector<uint8_t> body = packBody(data, size, stats, options);
+    if (body.size() > size_t(unpackError) - packedBlobHeaderSize)
+        return {};
+    std::vector<uint8_t> blob(packedBlobHeaderSize + body.size());
+    uint8_t* h = blob.data();
+    putField(h + 0, storedPackedBlobTag);
+    putField(h + 4, packedBlobHeaderSize);
+    putField(h + 8, uint32_t(body.size()));
+    putField(h + 12, computeCrc32(body.data(), uint32_t(body.size())));
+    putField(h + 16, uint32_t(size));
+    putField(h + 20, computeCrc32(data, uint32_t(size)));
+    memcpy(h + packedBlobHeaderSize, body.data(), body.size());
+    return blob;
+}
