@@ -93,11 +93,10 @@ int32_t unpackBlob(ByteStream& source, ByteStream& destination) {
     if (produced == unpackError)
         return finishUnpack(copy, unpacked, -1);
 
-    // A destination that takes fewer bytes than offered (a file that could
-    // not be opened or written) fails the unpack: the caller must not go on
-    // as though the data had arrived.
-    if (destination.write(unpacked, produced) != produced)
-        return finishUnpack(copy, unpacked, -1);
+    // What the destination accepts is not examined: when the runtime file
+    // cannot be written (a folder of that name, an older copy still in use),
+    // provisioning decides by what is at that path afterwards.
+    destination.write(unpacked, produced);
     destination.seekToStart();
     return finishUnpack(copy, unpacked, 0);
 }

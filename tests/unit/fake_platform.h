@@ -76,6 +76,9 @@ extern FakeSystem fake;
 // Clears the fake and the splash text.
 void resetFake();
 
+// Puts a state back to how a new run starts.
+void renewState(LoaderState& state);
+
 // Runs the loader's start-up over a fresh state until it ends the process.
 // Returns false when it returned without ending the process (never expected).
 bool runLoaderToEnd(LoaderState& state);

@@ -10,6 +10,7 @@ protected:
     void SetUp() override
     {
         resetFake();
+        renewState(state);
         fake.modulePath = "C:\\Books\\book.exe";
         state.runtimeAvailable = true;
         state.viewerPath = "C:\\Viewer\\viewer.exe";

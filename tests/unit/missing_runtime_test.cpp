@@ -11,6 +11,7 @@ protected:
     void SetUp() override
     {
         resetFake();
+        renewState(state);
         fake.resources["INFO"] = packForTest("{\\rtf1 Get it at https://korvel.example/runtime}");
         std::string settings = settingsText({{6, "&Download"}, {7, "Close"}, {8, "https://korvel.example/get"}});
         state.settings.build(reinterpret_cast<const uint8_t*>(settings.data()), settings.size());
@@ -63,7 +64,8 @@ TEST_F(MissingRuntime, DamagedInfoShowsMessageSixWhileTheSplashIsUp)
 {
     std::string damaged = fake.resources["INFO"];
     damaged[12] ^= 0x40;  // packedCrc
-    for (const std::string* info : {static_cast<const std::string*>(nullptr), &damaged}) {
+    const std::string* infos[] = {nullptr, &damaged};
+    for (const std::string* info : infos) {
         SCOPED_TRACE(info ? "damaged" : "missing");
         SetUp();
         if (info) fake.resources["INFO"] = *info; else fake.resources.erase("INFO");

@@ -1,6 +1,6 @@
 // The blob container and unpackBlob: the header tests case by case, the
 // order of the stream operations, what the destination holds afterwards, and
-// the failures of short reads, refused writes and missing memory.
+// the failures of short reads and missing memory, and refused writes that do not fail.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -227,7 +227,7 @@ TEST_F(PackedBlobTest, StreamOperationsComeInOrder) {
 // A source that delivers fewer bytes than it says it holds fails, whether
 // the bytes missing would have mattered or not, and so does a destination
 // that takes fewer bytes than it is given.
-TEST_F(PackedBlobTest, ShortReadsAndRefusedWritesFail) {
+TEST_F(PackedBlobTest, ShortReadsFailAndRefusedWritesDoNot) {
     for (uint32_t shortBy : {1u, 100u}) {
         SCOPED_TRACE("read short by " + std::to_string(shortBy));
         Bytes padded = blob_;
@@ -243,8 +243,10 @@ TEST_F(PackedBlobTest, ShortReadsAndRefusedWritesFail) {
         std::vector<std::string> log;
         RecordingStream source("source", log, blob_), destination("destination", log, Bytes());
         destination.writeAccepts_ = accepted;
-        EXPECT_EQ(unpackBlob(source, destination), -1);
-        EXPECT_EQ(log.back(), "destination write " + std::to_string(data_.size()));  // and no seek after it
+        // The unpack is judged by the blob alone; provisioning decides by the
+        // file it finds afterwards.
+        EXPECT_EQ(unpackBlob(source, destination), 0);
+        EXPECT_EQ(log.back(), "destination seek");
     }
 }
 

@@ -17,6 +17,7 @@ protected:
     void SetUp() override
     {
         resetFake();
+        renewState(state);
         fake.resources["RUN"] = packForTest(runtimeBytes);
         fake.resources["INST"] = packForTest(installerBytes);
         std::string settings = settingsText({{9, "koviewer.exe"}});

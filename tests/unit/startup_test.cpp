@@ -66,6 +66,7 @@ TEST_F(Startup, MessageOneNamesTheMakerBetweenTheFixedTexts)
 
 TEST_F(Startup, RunsThePhasesInOrder)
 {
+    fake.resources["INFO"] = packForTest("{\\rtf1 x}");
     run(settingsText());
     std::vector<std::string> expected = {"StartPlatform", "InitCommonControls", "CopyResource GEN",
                                          "ShowSplash Please wait...",
