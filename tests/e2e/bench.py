@@ -327,6 +327,11 @@ def setup(display=None):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60,
                        check=True)
         session.wine(["cmd", "/c", "exit"], timeout=300)
+        # Each run starts from no runtime keys and no case folders; the folders
+        # of the last run stay until then, for a look after a failure.
+        session.reg_import("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\KOViewer]\n")
+        if CASES_DIR.exists():
+            shutil.rmtree(CASES_DIR)
     except BaseException:
         _stop_wineserver(session)
         _stop_xvfb(xvfb_pid, display)
@@ -577,6 +582,41 @@ class Case:
             raise BenchError("run_exact left no result (log: %s)" % self.path(tag + ".log"))
         result = json.loads(result_file.read_text(encoding="latin-1"))
         return Run(result, ui_record, ui_exit, command_line)
+
+    def register_runtime(self, path=None, version=12000, values=None):
+        """Registers an installed runtime under this case's key:
+        HKLM\\SOFTWARE\\KOViewer\\<key> with "Path" (default viewer_probe.exe)
+        and "Version" as REG_DWORD (None leaves it out); `values` adds more
+        lines of REGEDIT4 text, such as '"12000"="1"'."""
+        lines = ['[HKEY_LOCAL_MACHINE\\SOFTWARE\\KOViewer\\%s]' % self.key]
+        target = path if isinstance(path, str) and path[1:3] == ":\\" else win_path(path or VIEWER_PROBE)
+        lines.append('"Path"="%s"' % target.replace("\\", "\\\\").replace('"', '\\"'))
+        if version is not None:
+            lines.append('"Version"=dword:%08x' % (version & 0xFFFFFFFF))
+        lines += list(values or [])
+        self.session.reg_import("\n".join(lines) + "\n")
+
+    def viewer_env(self, out_name="viewer.json", **settings):
+        """Environment for viewer_probe: its record goes to OUT_NAME in the case
+        folder; settings such as stay_ms=2000 or until_file=PATH become
+        VIEWER_PROBE_STAY_MS, VIEWER_PROBE_UNTIL_FILE, ..."""
+        env = {"VIEWER_PROBE_OUT": self.win(out_name)}
+        for name, value in settings.items():
+            env["VIEWER_PROBE_" + name.upper()] = str(value)
+        return env
+
+    def record(self, name, timeout=0.0):
+        """A probe's JSON record in the case folder (waited for up to timeout
+        seconds), or None when it is not there."""
+        path = self.path(name)
+        if timeout:
+            try:
+                _wait_until(path.is_file, timeout, name)
+            except BenchError:
+                return None
+        if not path.is_file():
+            return None
+        return json.loads(path.read_text(encoding="latin-1"))
 
     def register_url_handler(self, out_name="opened.json"):
         """Makes opened_probe the prefix's handler of http and https, writing

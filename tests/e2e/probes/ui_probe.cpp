@@ -17,7 +17,8 @@
 //       (without '&') is TEXT (default OK) and wait until the box is gone.
 //   watch [--for MS]
 //       Record every visible top-level window of the target during MS ms
-//       (default 2000), or until the target ends.
+//       (default 2000), or until the target ends; "message_box" tells
+//       whether a window is a dialog with buttons, as a message box is.
 //   tree
 //       Record the window tree (class, text, id, style, extended style,
 //       window and client rectangles) of every visible top-level window of
@@ -409,6 +410,7 @@ bool stepWatch(Context& c, int argc, char** argv) {
             json.beginObject();
             json.key("seen_ms").number(GetTickCount() - begin);
             describeWindow(json, list.windows[i], false);
+            json.key("message_box").boolean(isMessageBox(list.windows[i]));
             json.endObject();
         }
         if (!targetAlive(c)) { ended = true; break; }
