@@ -458,11 +458,19 @@ def rcdata(path, name):
 class Run:
     """What one run of a program under run_exact gave."""
 
-    def __init__(self, result, ui, ui_exit, command_line):
-        self.result = result          # run_exact's record
-        self.ui = ui                  # ui_probe's record, or None
-        self.ui_exit = ui_exit
+    def __init__(self, result, records, command_line):
+        self.result = result              # run_exact's record
+        self.records = records            # [(ui_probe record or None, its exit code)] per stage
         self.command_line = command_line
+
+    @property
+    def ui(self):
+        """The record of the first ui_probe stage."""
+        return self.records[0][0] if self.records else None
+
+    @property
+    def ui_exit(self):
+        return self.records[0][1] if self.records else None
 
     @property
     def exit_code(self):
@@ -472,11 +480,12 @@ class Run:
     def ended(self):
         return self.result.get("ended", False)
 
-    def step(self, number):
-        return self.ui["steps"][number] if self.ui and number < len(self.ui["steps"]) else None
+    def step(self, number, stage=0):
+        record = self.records[stage][0] if stage < len(self.records) else None
+        return record["steps"][number] if record and number < len(record["steps"]) else None
 
     def __repr__(self):
-        return "Run(result=%r, ui=%r)" % (self.result, self.ui)
+        return "Run(result=%r, ui=%r)" % (self.result, [r for r, _ in self.records])
 
 
 class Case:
@@ -542,37 +551,44 @@ class Case:
 
     def run(self, program, args="", *, command_line=None, cwd=None, env=None, ui=None,
             timeout=30.0):
-        """Runs a program under run_exact and, while it runs, ui_probe's `ui`
-        steps (a list such as ["msgbox"] or ["watch", "--for", "3000"]) on it.
+        """Runs a program under run_exact and, while it runs, ui_probe's steps on it.
 
-        command_line: the exact bytes (or Latin-1 str) of the command line;
-        default: the program's Windows path in double quotes, then a blank and
-        `args` when given. env: variables the program inherits. Returns a Run;
-        a program still running after `timeout` seconds is ended by run_exact."""
+        ui: the ui_probe steps, such as ["msgbox", "gone"] or ["watch", "--for",
+        "3000"]; or a list of stages, each such a list or a callable run in
+        between (for instance a screenshot while a box is up). command_line:
+        the exact bytes (or Latin-1 str) of the command line; default: the
+        program's Windows path in double quotes, then a blank and `args` when
+        given. env: variables the program inherits. Returns a Run; a program
+        still running after `timeout` seconds is ended by run_exact."""
         self._runs += 1
         tag = "run%d" % self._runs
         if command_line is None:
             command_line = '"%s"' % win_path(program) + (" " + args if args else "")
         command_line = command_line if isinstance(command_line, bytes) else command_line.encode("latin-1")
         cmd_file = self.write(tag + ".cmdline", command_line)
-        pid_file, result_file, ui_file = (self.path(tag + s) for s in (".pid", ".result.json", ".ui.json"))
+        pid_file, result_file = self.path(tag + ".pid"), self.path(tag + ".result.json")
         options = ["--cmdline-file", win_path(cmd_file), "--pid-file", win_path(pid_file),
                    "--result", win_path(result_file), "--timeout", str(int(timeout * 1000))]
         if cwd is not None:
             options += ["--cwd", cwd if isinstance(cwd, str) and ":" in cwd else win_path(cwd)]
         for name, value in (env or {}).items():
             options += ["--env", "%s=%s" % (name, value)]
+        stages = [ui] if ui and isinstance(ui[0], str) else list(ui or [])
         runner = self.session.start_wine([RUN_EXACT] + options, log=self.path(tag + ".log"))
-        ui_record, ui_exit = None, None
+        records = []
         try:
-            if ui:
+            for number, stage in enumerate(stages):
+                if callable(stage):
+                    stage()
+                    continue
+                ui_file = self.path("%s.ui%s.json" % (tag, number or ""))
                 probe = self.session.wine(
                     [UI_PROBE, "--out", win_path(ui_file), "--pid-file", win_path(pid_file),
-                     "--timeout", str(int(timeout * 1000))] + list(ui),
+                     "--timeout", str(int(timeout * 1000))] + list(stage),
                     timeout=timeout + 60, check=False)
-                ui_exit = probe.returncode
-                if ui_file.is_file():
-                    ui_record = json.loads(ui_file.read_text(encoding="latin-1"))
+                record = (json.loads(ui_file.read_text(encoding="latin-1"))
+                          if ui_file.is_file() else None)
+                records.append((record, probe.returncode))
             runner.wait(timeout=timeout + 60)
         finally:
             if runner.poll() is None:
@@ -581,7 +597,16 @@ class Case:
         if not result_file.is_file():
             raise BenchError("run_exact left no result (log: %s)" % self.path(tag + ".log"))
         result = json.loads(result_file.read_text(encoding="latin-1"))
-        return Run(result, ui_record, ui_exit, command_line)
+        return Run(result, records, command_line)
+
+    def probe(self, target, steps, timeout=30.0):
+        """Runs ui_probe once on a target given as ["--image", NAME] or
+        ["--pid", N]; returns its record."""
+        self._runs += 1
+        out = self.path("probe%d.json" % self._runs)
+        self.session.wine([UI_PROBE, "--out", win_path(out), "--timeout", str(int(timeout * 1000))]
+                          + list(target) + list(steps), timeout=timeout + 60, check=False)
+        return json.loads(out.read_text(encoding="latin-1")) if out.is_file() else None
 
     def register_runtime(self, path=None, version=12000, values=None):
         """Registers an installed runtime under this case's key:

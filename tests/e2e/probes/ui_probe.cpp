@@ -23,6 +23,9 @@
 //       Record the window tree (class, text, id, style, extended style,
 //       window and client rectangles) of every visible top-level window of
 //       the target.
+//   press TEXT
+//       Wait for a visible, enabled button whose text (without '&') is TEXT
+//       in any visible top-level window of the target, and press it.
 //   gone
 //       Wait until the target has ended.
 //
@@ -434,6 +437,50 @@ bool stepTree(Context& c, int argc, char**) {
     return true;
 }
 
+struct ButtonSearch {
+    const char* text;
+    HWND found;
+};
+
+BOOL CALLBACK findButton(HWND window, LPARAM param) {
+    ButtonSearch* search = reinterpret_cast<ButtonSearch*>(param);
+    if (!probe::isClass(window, "Button") || !IsWindowVisible(window) || !IsWindowEnabled(window))
+        return TRUE;
+    Buffer text, plain;
+    probe::controlText(window, text);
+    withoutAmpersands(text.text(), plain);
+    if (lstrcmpiA(plain.text(), search->text) != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+bool stepPress(Context& c, int argc, char** argv) {
+    if (argc != 1) { c.error.append("press: takes the button text"); return false; }
+    ButtonSearch search = {argv[0], nullptr};
+    DWORD begin = GetTickCount();
+    WindowList list;
+    while (!search.found) {
+        targetWindows(c, list);
+        for (int i = 0; i < list.count && !search.found; ++i)
+            EnumChildWindows(list.windows[i], findButton, reinterpret_cast<LPARAM>(&search));
+        if (search.found) break;
+        if (GetTickCount() - begin > c.timeoutMs || !targetAlive(c)) {
+            c.error.append("no button to press: ");
+            c.error.append(argv[0]);
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    Json& json = *c.json;
+    json.key("wait_ms").number(GetTickCount() - begin);
+    json.key("button").beginObject();
+    describeWindow(json, search.found, true);
+    json.endObject();
+    json.key("window").number(reinterpret_cast<LONG_PTR>(GetAncestor(search.found, GA_ROOT)));
+    PostMessageA(search.found, BM_CLICK, 0, 0);
+    return true;
+}
+
 bool stepGone(Context& c, int argc, char**) {
     if (argc != 0) { c.error.append("gone: takes no options"); return false; }
     DWORD begin = GetTickCount();
@@ -459,6 +506,7 @@ const Step kSteps[] = {
     {"msgbox", stepMsgbox},
     {"watch", stepWatch},
     {"tree", stepTree},
+    {"press", stepPress},
     {"gone", stepGone},
 };
 
@@ -471,7 +519,8 @@ const Step* findStep(const char* name) {
 int usage() {
     fprintf(stderr, "usage: ui_probe --out FILE (--pid N | --pid-file FILE | --image NAME)\n"
                     "                [--timeout MS] STEP [STEP ...]\n"
-                    "steps: msgbox [--press TEXT|--no-press], watch [--for MS], tree, gone\n");
+                    "steps: msgbox [--press TEXT|--no-press], watch [--for MS], tree,\n"
+                    "       press TEXT, gone\n");
     return 2;
 }
 
@@ -493,9 +542,6 @@ int main(int argc, char** argv) {
         else return usage();
     }
     if (!out || (!c.pid && !pidFile && !c.image) || i >= argc) return usage();
-    for (int k = i; k < argc; ++k)
-        if (argv[k][0] != '-' && !findStep(argv[k]) && (k == i || argv[k - 1][0] != '-'))
-            return usage();
     if (!findStep(argv[i])) return usage();
 
     Buffer text;

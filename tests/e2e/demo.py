@@ -1,0 +1,147 @@
+#!/usr/bin/python3
+"""Demo: sample publications run under Wine, with screenshots.
+
+    demo.py [--list] [--only NAME ...] [--out DIR]
+
+Builds nothing: build the win32 and host presets first. Each demo stamps a
+publication from the built loader.exe, runs it as a reader would, prints what
+happened and saves screenshots (PNG) whose paths it prints. With DISPLAY set
+(and no bench session running) the windows appear on that display; otherwise
+on a private Xvfb display.
+
+A new demo is one function decorated with @demo("name", "what it shows"),
+taking the Demo object: d.case(name) gives a fresh case folder (see
+bench.Case: publication(), register_runtime(), run(), probe()), d.shot(name)
+saves a screenshot, d.say() prints.
+"""
+
+import argparse
+import os
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import bench  # noqa: E402
+
+SAMPLE_VIEWER = bench.WIN32_DIR / "sample_viewer.exe"
+DEMOS = []
+
+
+def demo(name, summary):
+    def register(function):
+        DEMOS.append((name, summary, function))
+        return function
+    return register
+
+
+class Demo:
+    def __init__(self, session, out_dir):
+        self.session = session
+        self.out_dir = Path(out_dir)
+        self.out_dir.mkdir(parents=True, exist_ok=True)
+
+    def case(self, name):
+        return bench.Case(self.session, "demo-" + name)
+
+    def shot(self, name):
+        path = self.session.screenshot(self.out_dir / (name + ".png"))
+        self.say("screenshot: %s" % path)
+        return path
+
+    def say(self, text=""):
+        print("  " + text if text else "", flush=True)
+
+    def windows(self, run, stage=0):
+        """Prints the windows a watch step saw."""
+        step = run.step(0, stage)
+        for window in (step or {}).get("windows", []):
+            kind = "message box" if window["message_box"] else "window"
+            self.say("the loader showed a %s of class %s, caption %r, at %s" % (
+                kind, window["class"], window["text"], window["rect"]))
+
+    def box(self, step):
+        self.say("message box %r: %r" % (step.get("caption"), step.get("text")))
+        self.say("  icon %s, buttons %s" % (step.get("icon"),
+                                            [b["text"] for b in step.get("buttons", [])]))
+
+    def ending(self, run):
+        self.say("the loader %s with exit code %s after %.1f s" % (
+            "ended" if run.ended else "was stopped", run.exit_code,
+            run.result["elapsed_ms"] / 1000.0))
+
+
+@demo("installed-runtime", "a publication whose runtime is installed: splash, then the viewer")
+def installed_runtime(d):
+    case = d.case("installed-runtime")
+    program = case.publication(case.settings({1: "Demo publication",
+                                              10: "Opening the demo publication..."}))
+    sample = SAMPLE_VIEWER.is_file()
+    case.register_runtime(SAMPLE_VIEWER if sample else bench.VIEWER_PROBE)
+    d.say("publication: %s (runtime key %s)" % (program, case.key))
+    run = case.run(program, '"chapter one.htm" -x', env=case.viewer_env(),
+                   ui=["watch", "--for", "20000"])
+    d.windows(run)
+    d.ending(run)
+    viewer = case.record("viewer.json")
+    if viewer:
+        d.say("the viewer was started with: %s" % viewer["command_line"])
+        d.say("in the folder: %s" % viewer["cwd"])
+    if sample:
+        tree = case.probe(["--image", "sample_viewer.exe"], ["tree"], timeout=10)
+        for window in (tree or {}).get("steps", [{}])[0].get("windows", []):
+            d.say("viewer window %r shows:" % window["text"])
+            for child in window["children"]:
+                if child["class"].lower() == "edit":
+                    d.say("    %s" % child["text"].replace("\r\n", " | "))
+        d.shot("installed-runtime-viewer")
+        case.probe(["--image", "sample_viewer.exe"], ["press", "Close", "gone"], timeout=10)
+
+
+@demo("unstamped", "the loader as built, without a publication: message 1")
+def unstamped(d):
+    case = d.case("unstamped")
+    run = case.run(bench.LOADER, ui=[["msgbox", "--no-press"],
+                                     lambda: d.shot("unstamped-message-1"),
+                                     ["msgbox", "gone"]])
+    d.box(run.step(0) or {})
+    d.ending(run)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--list", action="store_true", help="list the demos")
+    parser.add_argument("--only", nargs="+", metavar="NAME", help="run only these demos")
+    parser.add_argument("--out", default=str(bench.BENCH_DIR / "demo"),
+                        help="folder of the screenshots")
+    options = parser.parse_args(argv[1:])
+    if options.list:
+        for name, summary, _ in DEMOS:
+            print("%-20s %s" % (name, summary))
+        return 0
+    problems = bench.built_problems()
+    if problems:
+        print("\n".join(problems))
+        return 1
+    chosen = [d for d in DEMOS if not options.only or d[0] in options.only]
+
+    own = bench.load_state() is None
+    session = bench.setup(display=os.environ.get("DISPLAY") or None) if own else bench.load_state()
+    print("Wine prefix %s, display %s" % (session.prefix, session.display), flush=True)
+    failed = 0
+    try:
+        runner = Demo(session, options.out)
+        for name, summary, function in chosen:
+            print("\n%s: %s" % (name, summary), flush=True)
+            try:
+                function(runner)
+            except bench.BenchError as e:
+                failed += 1
+                print("  failed: %s" % e, flush=True)
+    finally:
+        if own:
+            bench.teardown()
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
