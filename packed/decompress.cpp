@@ -274,23 +274,42 @@ uint32_t decompress(const uint8_t* input, uint32_t inputLength, uint8_t* output,
             }
             case 4: case 5: {
                 // 1 0: long match, or a repeat of the last offset
-                uint32_t g, d, length;
-                {
-                    uint64_t at = w << 2;
-                    LONG_GAMMA(g, w, 2, at);
-                }
-                if (!afterMatch && g == 2) {
-                    w = bitWindow(tagHigh, tagBits, in);
-                    WINDOW_GAMMA(length, w, 0);
+                uint32_t d, length;
+                if (!afterMatch && ((w >> 60) & 3) == 0) {
+                    // g = 2 (its bits are 0 0) right after a literal or a
+                    // one-byte token: a repeat, whose length follows at once.
+                    WINDOW_GAMMA(length, w, 4);
                     d = lastOffset;
                 } else {
+                    uint32_t g;
+                    const uint8_t* const before = in;
+                    const uint32_t bitsBefore = tagBits;
+                    {
+                        uint64_t at = w << 2;
+                        LONG_GAMMA(g, w, 2, at);
+                    }
                     uint32_t high = g - (afterMatch ? 2 : 3);
                     if (high >= 0x1000000u)
                         goto fail;
-                    d = (high << 8) | *in++;
+                    d = (high << 8) | *in;
                     lastOffset = d;
-                    w = bitWindow(tagHigh, tagBits, in);
-                    WINDOW_GAMMA(length, w, 0);
+                    // The window after the low byte, most often still inside
+                    // w: the tag bits left, then the bits past the low byte.
+                    uint32_t past = bitsBefore + 8 * uint32_t(in - before) + 8;
+                    ++in;
+                    uint64_t w2;
+                    if (past <= 56)
+                        w2 = uint64_t(tagHigh) << 56 | (w << past) >> tagBits;
+                    else
+                        w2 = bitWindow(tagHigh, tagBits, in);
+                    uint32_t quick = shortGamma.entry[w2 >> 56];
+                    if (quick != 0) {
+                        length = quick & 31;
+                        CONSUME_BITS(w2, 2 * (quick >> 5));
+                    } else {
+                        w = bitWindow(tagHigh, tagBits, in);
+                        LONG_GAMMA(length, w, 0, w);
+                    }
                     length += d >= 32000;
                     length += d >= 1280;
                     length += d < 128 ? 2 : 0;
