@@ -23,9 +23,9 @@ uint32_t unpackInMemory(const uint8_t* blob, uint32_t blobLength, uint8_t* outpu
 // Stream use, in order: source seek to 0, write "AP32", seek to 0, size, read;
 // then on success only destination write (one call, at its current position)
 // and destination seek to 0. Returns 0 on success and -1 on any failure.
-// A failure before that write leaves destination untouched. A destination
-// that accepts fewer bytes than offered also fails (-1): it then keeps what
-// it accepted and is not sought back. A source that delivers fewer bytes
-// than its size, or memory that cannot be had, fails. Neither stream is
-// released; both buffers are freed on every path.
+// On failure destination is untouched. What destination accepts of the
+// write is not examined: the caller judges the destination itself (a file
+// that could not be written is found out by what is at its path). A source
+// that delivers fewer bytes than its size, or memory that cannot be had,
+// fails. Neither stream is released; both buffers are freed on every path.
 int32_t unpackBlob(ByteStream& source, ByteStream& destination);

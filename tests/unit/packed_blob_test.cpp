@@ -225,8 +225,8 @@ TEST_F(PackedBlobTest, StreamOperationsComeInOrder) {
 }
 
 // A source that delivers fewer bytes than it says it holds fails, whether
-// the bytes missing would have mattered or not, and so does a destination
-// that takes fewer bytes than it is given.
+// the bytes missing would have mattered or not; a destination that takes
+// fewer bytes than it is given does not make the unpack fail.
 TEST_F(PackedBlobTest, ShortReadsFailAndRefusedWritesDoNot) {
     for (uint32_t shortBy : {1u, 100u}) {
         SCOPED_TRACE("read short by " + std::to_string(shortBy));
