@@ -497,6 +497,10 @@ bool stepGone(Context& c, int argc, char**) {
     return true;
 }
 
+// Steps for forms with controls: wait-window, details, focus, keys, link,
+// mouse-up, drag, post, send, wait-file (described in that file).
+#include "ui_probe_dialog_steps.h"
+
 struct Step {
     const char* name;
     bool (*run)(Context&, int argc, char** argv);
@@ -508,6 +512,16 @@ const Step kSteps[] = {
     {"tree", stepTree},
     {"press", stepPress},
     {"gone", stepGone},
+    {"wait-window", stepWaitWindow},
+    {"details", stepDetails},
+    {"focus", stepFocus},
+    {"keys", stepKeys},
+    {"link", stepLink},
+    {"mouse-up", stepMouseUp},
+    {"drag", stepDrag},
+    {"post", stepPost},
+    {"send", stepSend},
+    {"wait-file", stepWaitFile},
 };
 
 const Step* findStep(const char* name) {
