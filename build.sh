@@ -16,7 +16,7 @@ have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'instal
 
 install_packages() {
     local packages=(cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev clang libclang-rt-14-dev
-                    g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3)
+                    g++-mingw-w64-i686 python3)
     local missing=()
     for p in "${packages[@]}"; do have_package "$p" || missing+=("$p"); done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -36,7 +36,6 @@ configure_and_build() {
 
 build_all() {
     configure_and_build win32
-    configure_and_build win64
     configure_and_build host
     configure_and_build fuzz
 }
