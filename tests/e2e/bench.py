@@ -294,14 +294,34 @@ def _make_prefix(session):
         shutil.rmtree(PREFIX)
     PREFIX.mkdir(parents=True)
     session.wine(["wineboot", "-i"], timeout=600, check=False)
-    subprocess.run(["wineserver", "-w"], env=session.env(), stdin=subprocess.DEVNULL,
-                   capture_output=True, timeout=600)
+    # Wine's services can stay up after wineboot; give them a moment to end,
+    # then stop the server, which writes the registry out as it ends.
+    try:
+        subprocess.run(["wineserver", "-w"], env=session.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    except subprocess.TimeoutExpired:
+        pass
+    _stop_wineserver(session)
     if not (PREFIX / "system.reg").is_file():
         raise BenchError("wineboot did not make a prefix in %s" % PREFIX)
     # A program that crashes must end with its exception code, not wait for
     # someone to close a crash dialog.
     session.reg_import('[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n')
     (PREFIX / ".korvel-bench").write_text(_prefix_marker())
+
+
+def _start_persistent_wineserver(session):
+    """A persistent server keeps each later wine start short. One that is
+    still running (from wineboot) is not persistent: it is stopped first."""
+    for attempt in (1, 2):
+        # The server stays behind as a daemon: it must not hold our pipes.
+        code = subprocess.run(["wineserver", "-p"], env=session.env(), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=60).returncode
+        if code == 0:
+            return
+        _stop_wineserver(session)
+    raise BenchError("wineserver -p failed with exit code %d" % code)
 
 
 def setup(display=None):
@@ -322,10 +342,7 @@ def setup(display=None):
         if not _prefix_valid(PREFIX):
             _make_prefix(session)
         # A persistent server keeps each later wine start short.
-        # The server stays behind as a daemon: it must not hold our pipes.
-        subprocess.run(["wineserver", "-p"], env=session.env(), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60,
-                       check=True)
+        _start_persistent_wineserver(session)
         session.wine(["cmd", "/c", "exit"], timeout=300)
         # Each run starts from no runtime keys and no case folders; the folders
         # of the last run stay until then, for a look after a failure.
@@ -355,10 +372,12 @@ def load_state():
 
 
 def _stop_wineserver(session):
-    subprocess.run(["wineserver", "-k"], env=session.env(), stdin=subprocess.DEVNULL,
-                   capture_output=True, timeout=60)
-    subprocess.run(["wineserver", "-w"], env=session.env(), stdin=subprocess.DEVNULL,
-                   capture_output=True, timeout=60)
+    for option in ("-k", "-w"):
+        try:
+            subprocess.run(["wineserver", option], env=session.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        except subprocess.TimeoutExpired:
+            pass
 
 
 def teardown():
