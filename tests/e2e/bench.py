@@ -6,7 +6,9 @@ Library (used by test_*.py and demo.py) and command line:
 
     bench.py setup       make or reuse the Wine prefix, start Xvfb and a
                          persistent wineserver, write the state file
-    bench.py teardown    stop the wineserver and Xvfb that setup started
+    bench.py teardown [--force]
+                         leave the session; stop the wineserver and Xvfb
+                         when no other process holds it (--force: at once)
     bench.py status      print the state file
 
 One fixture serves a whole ctest run: ctest runs `setup` first and `teardown`
@@ -20,6 +22,7 @@ Paths come from the environment, with defaults inside the source tree:
     BLOBTOOL           the packer (default KORVEL_HOST_DIR/tools/blobtool/blobtool)
 """
 
+import fcntl
 import json
 import os
 import shutil
@@ -324,42 +327,81 @@ def _start_persistent_wineserver(session):
     raise BenchError("wineserver -p failed with exit code %d" % code)
 
 
-def setup(display=None):
+class _Lock:
+    """Serialises setup and teardown of the bench among processes."""
+
+    def __enter__(self):
+        BENCH_DIR.mkdir(parents=True, exist_ok=True)
+        self.file = open(BENCH_DIR / "lock", "w")
+        fcntl.flock(self.file, fcntl.LOCK_EX)
+        return self
+
+    def __exit__(self, *exc):
+        fcntl.flock(self.file, fcntl.LOCK_UN)
+        self.file.close()
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return Path("/proc/%d" % pid).exists() and "Z" not in _process_state(pid)
+
+
+def _process_state(pid):
+    try:
+        return Path("/proc/%d/stat" % pid).read_text().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return "Z"
+
+
+def setup(display=None, holder=None):
     """Makes (or reuses) the prefix, starts Xvfb unless a display is given,
-    starts a persistent wineserver and writes the state file."""
+    starts a persistent wineserver and writes the state file.
+
+    Several processes may use one session (ctest's fixture, a suite run by
+    hand, the demo): each is a holder, a process id (default: this
+    process), and teardown() stops the session only when no living holder
+    is left."""
     problems = machine_problems()
     if problems:
         raise MachineNotReady("; ".join(problems))
-    BENCH_DIR.mkdir(parents=True, exist_ok=True)
-    existing = load_state()
-    if existing:
-        return existing
-    xvfb_pid = None
-    if display is None:
-        display, xvfb_pid = _start_xvfb()
-    session = Session(display, xvfb_pid)
-    try:
-        if not _prefix_valid(PREFIX):
-            _make_prefix(session)
-        # A persistent server keeps each later wine start short.
-        _start_persistent_wineserver(session)
-        session.wine(["cmd", "/c", "exit"], timeout=300)
-        # Each run starts from no runtime keys and no case folders; the folders
-        # of the last run stay until then, for a look after a failure.
-        session.reg_import("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\KOViewer]\n")
-        if CASES_DIR.exists():
-            shutil.rmtree(CASES_DIR)
-    except BaseException:
-        _stop_wineserver(session)
-        _stop_xvfb(xvfb_pid, display)
-        raise
-    STATE_FILE.write_text(json.dumps({"display": display, "xvfb_pid": xvfb_pid,
-                                      "prefix": str(PREFIX)}))
-    return session
+    holder = holder or os.getpid()
+    with _Lock():
+        state = _read_state()
+        if state:
+            state["holders"] = sorted(set(state.get("holders", [])) | {holder})
+            STATE_FILE.write_text(json.dumps(state))
+            return _session_of(state)
+        xvfb_pid = None
+        if display is None:
+            display, xvfb_pid = _start_xvfb()
+        session = Session(display, xvfb_pid)
+        try:
+            if not _prefix_valid(PREFIX):
+                _make_prefix(session)
+            # A persistent server keeps each later wine start short.
+            _start_persistent_wineserver(session)
+            session.wine(["cmd", "/c", "exit"], timeout=300)
+            # Each session starts from no runtime keys and no case folders; the
+            # folders of the last one stay until then, for a look after a failure.
+            session.reg_import("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\KOViewer]\n")
+            if CASES_DIR.exists():
+                shutil.rmtree(CASES_DIR)
+        except BaseException:
+            _stop_wineserver(session)
+            _stop_xvfb(xvfb_pid, display)
+            raise
+        STATE_FILE.write_text(json.dumps({"display": display, "xvfb_pid": xvfb_pid,
+                                          "prefix": str(PREFIX), "holders": [holder]}))
+        return session
 
 
-def load_state():
-    """The session of the state file, when its display is still there."""
+def _read_state():
+    """The state file's content while its display is still there, else None."""
     try:
         state = json.loads(STATE_FILE.read_text())
     except (OSError, ValueError):
@@ -368,7 +410,17 @@ def load_state():
     if pid and not _is_our_xvfb(pid, display):
         STATE_FILE.unlink()
         return None
-    return Session(display, pid, state["prefix"])
+    return state
+
+
+def _session_of(state):
+    return Session(state["display"], state.get("xvfb_pid"), state["prefix"])
+
+
+def load_state():
+    """The running session, or None."""
+    state = _read_state()
+    return _session_of(state) if state else None
 
 
 def _stop_wineserver(session):
@@ -380,13 +432,24 @@ def _stop_wineserver(session):
             pass
 
 
-def teardown():
-    session = load_state()
-    if session is None:
-        return
-    _stop_wineserver(session)
-    _stop_xvfb(session.xvfb_pid, session.display)
-    STATE_FILE.unlink()
+def teardown(holder=None, force=False):
+    """Drops a holder of the session (default: this process) and stops the
+    session when no living holder is left (or at once with force)."""
+    holder = holder or os.getpid()
+    with _Lock():
+        state = _read_state()
+        if state is None:
+            return True
+        holders = [h for h in state.get("holders", []) if h != holder and _alive(h)]
+        if holders and not force:
+            state["holders"] = holders
+            STATE_FILE.write_text(json.dumps(state))
+            return False
+        session = _session_of(state)
+        _stop_wineserver(session)
+        _stop_xvfb(session.xvfb_pid, session.display)
+        STATE_FILE.unlink()
+        return True
 
 
 # --- Settings, packing, stamping ------------------------------------------------
@@ -705,40 +768,38 @@ class BenchTestCase(unittest.TestCase):
 
 
 def run_suite(module_name="__main__"):
-    """Runs a suite file's tests; sets the bench up (and down) itself when no
-    session exists, so a suite can be run by hand. Exit code 77 when the
-    machine cannot run Wine."""
-    own = False
-    if load_state() is None:
-        try:
-            setup()
-        except MachineNotReady as e:
-            print("skipped: %s" % e)
-            sys.exit(SKIP)
-        own = True
+    """Runs a suite file's tests in the bench session, which it joins (or
+    sets up) as a holder and leaves afterwards, so a suite can also be run by
+    hand. Exit code 77 when the machine cannot run Wine."""
+    try:
+        setup()
+    except MachineNotReady as e:
+        print("skipped: %s" % e)
+        sys.exit(SKIP)
     try:
         program = unittest.main(module=module_name, exit=False, verbosity=2)
         ok = program.result.wasSuccessful()
     finally:
-        if own:
-            teardown()
+        teardown()
     sys.exit(0 if ok else 1)
 
 
 def main(argv):
-    if len(argv) != 2 or argv[1] not in ("setup", "teardown", "status"):
+    if len(argv) < 2 or argv[1] not in ("setup", "teardown", "status"):
         print(__doc__)
         return 2
+    # From the command line the holder is the calling process: ctest, or the
+    # shell of a person who keeps a session between runs.
     if argv[1] == "setup":
         try:
-            session = setup()
+            session = setup(holder=os.getppid())
         except MachineNotReady as e:
             print("skipped: %s" % e)
             return SKIP
         print("bench ready: display %s, prefix %s" % (session.display, session.prefix))
     elif argv[1] == "teardown":
-        teardown()
-        print("bench stopped")
+        stopped = teardown(holder=os.getppid(), force="--force" in argv)
+        print("bench stopped" if stopped else "bench left running for its other holders")
     else:
         print(STATE_FILE.read_text() if STATE_FILE.is_file() else "no session")
     return 0

@@ -7,7 +7,7 @@ Builds nothing: build the win32 and host presets first. Each demo stamps a
 publication from the built loader.exe, runs it as a reader would, prints what
 happened and saves screenshots (PNG) whose paths it prints. With DISPLAY set
 (and no bench session running) the windows appear on that display; otherwise
-on a private Xvfb display.
+on the bench's private Xvfb display.
 
 A new demo is one function decorated with @demo("name", "what it shows"),
 taking the Demo object: d.case(name) gives a fresh case folder (see
@@ -124,8 +124,8 @@ def main(argv):
         return 1
     chosen = [d for d in DEMOS if not options.only or d[0] in options.only]
 
-    own = bench.load_state() is None
-    session = bench.setup(display=os.environ.get("DISPLAY") or None) if own else bench.load_state()
+    # Joins a running bench session; otherwise starts one on DISPLAY when set.
+    session = bench.setup(display=os.environ.get("DISPLAY") or None)
     print("Wine prefix %s, display %s" % (session.prefix, session.display), flush=True)
     failed = 0
     try:
@@ -138,8 +138,7 @@ def main(argv):
                 failed += 1
                 print("  failed: %s" % e, flush=True)
     finally:
-        if own:
-            bench.teardown()
+        bench.teardown()
     return 1 if failed else 0
 
 
