@@ -97,6 +97,60 @@ def installed_runtime(d):
         case.probe(["--image", "sample_viewer.exe"], ["press", "Close", "gone"], timeout=10)
 
 
+@demo("embedded-runtime", "a publication that carries its runtime: unpacked, waited for, deleted")
+def embedded_runtime(d):
+    case = d.case("embedded-runtime")
+    temp = case.path("temp")
+    temp.mkdir()
+    viewer = SAMPLE_VIEWER if SAMPLE_VIEWER.is_file() else bench.VIEWER_PROBE
+    program = case.publication(
+        case.settings({1: "Demo publication with its own viewer", 4: "1", 5: "1",
+                       9: "demoview.exe", 10: "Preparing the viewer..."}),
+        extra={"RUN": case.packed("run", viewer.read_bytes())})
+    d.say("publication: %s, carrying %s as its temporary runtime (no registry)" % (program, viewer.name))
+    env = dict(case.viewer_env(), TEMP=bench.win_path(temp), TMP=bench.win_path(temp))
+
+    def while_viewer_runs():
+        # The viewer is there once its window is: keep asking until it answers.
+        record = None
+        bench._wait_until(lambda: (temp / "demoview.exe").is_file(), 40, "the unpacked viewer")
+        for _ in range(10):
+            record = case.probe(["--image", "demoview.exe"], ["wait-window"], timeout=10)
+            if record and record.get("ok"):
+                break
+        ok = bool(record and record.get("ok"))
+        d.say("the viewer runs from %s: %s" % (bench.win_path(temp / "demoview.exe"),
+                                                  "yes" if (temp / "demoview.exe").is_file() and ok else "no"))
+        d.say("files in the temporary folder meanwhile: %s" % sorted(p.name for p in temp.iterdir()))
+        d.shot("embedded-runtime-viewer")
+        case.probe(["--image", "demoview.exe"], ["press", "Close", "gone"], timeout=20)
+
+    run = case.run(program, "intro.htm", env=env, ui=[while_viewer_runs], timeout=60)
+    d.ending(run)
+    d.say("files in the temporary folder after the loader ended: %s" % sorted(p.name for p in temp.iterdir()))
+
+
+@demo("missing-runtime", "no runtime anywhere: the dialog that says where to get one")
+def missing_runtime(d):
+    case = d.case("missing-runtime")
+    info = (r"{\rtf1\ansi\deff0{\fonttbl{\f0 Tahoma;}}\f0\fs20 "
+            r"{\b The viewer of this publication is not installed.}\par\par "
+            r"This publication needs the Korvel viewer, version 12000 or later. "
+            r"It is free and takes a minute to install: https://korvel.example/runtime \par\par "
+            r"Press Download to open the download page, or Close to leave.\par}")
+    program = case.publication(case.settings({1: "Demo publication without a viewer"}),
+                               extra={"INFO": case.packed("info", info)})
+    d.say("publication: %s (no runtime registered, none embedded)" % program)
+    form = ["--class", "KorvelForm"]
+    run = case.run(program, ui=[["wait-window"] + form,
+                                lambda: d.shot("missing-runtime-dialog"),
+                                ["press", "Close", "gone"]], timeout=60)
+    window = ((run.step(0) or {}).get("windows") or [{}])[0]
+    d.say("the loader showed %r (class %s) at %s" % (window.get("text"), window.get("class"),
+                                                      window.get("rect")))
+    d.ending(run)
+
+
 @demo("unstamped", "the loader as built, without a publication: message 1")
 def unstamped(d):
     case = d.case("unstamped")
