@@ -7,7 +7,8 @@
 extern Text splashText;
 
 // CreateDialogParamA(own module, "WA", no owner, splash procedure, 0), then
-// ShowWindow(SW_SHOWNORMAL) whatever that returned. Returns the window, or
+// ShowWindow(SW_SHOWNORMAL) whatever that returned, and one immediate paint
+// of the window and its controls. Returns the window, or
 // null when it could not be made (the run goes on without one).
 WindowHandle showSplash();
 

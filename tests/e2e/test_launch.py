@@ -232,9 +232,43 @@ class LaunchTest(bench.BenchTestCase):
         splash = held["splash"]
         self.assertCentredSplash(splash, run.result["pid"], splash_text, held["screen"])
 
-        # What is on the screen: the icon at the left of the client area, the
-        # text after it. The template is 162 dialog units wide, the icon at
-        # 3..17 and the text from 25 on; an unpainted window is one colour.
+        self.assertSplashPainted(splash, shot)
+
+    def test_splash_is_painted_while_the_installer_runs(self):
+        """The loader runs no message loop while its runtime installer runs,
+        which can take minutes: the please-wait window must have been painted
+        when it was shown, or it stands on the screen as an empty box."""
+        case = self.case()
+        splash_text = "Installing the viewer..."
+        program = case.publication(
+            case.settings({5: "1", 10: splash_text}),
+            extra={"RUN": case.packed("run", "a stand-in runtime that is no program\r\n"),
+                   "INST": case.packed("inst", bench.VIEWER_PROBE.read_bytes())})
+        release, shot = case.path("release"), case.path("splash.png")
+        seen = {}
+
+        def while_installing():
+            try:
+                seen["installer"] = case.record("viewer.json", timeout=45)
+                if seen["installer"]:
+                    self.session.screenshot(shot)
+            finally:
+                release.write_bytes(b"")
+
+        # The installer leaves the runtime file in place, so the run ends by
+        # trying to start it as a temporary runtime, which fails quietly.
+        run = case.run(program, env=case.viewer_env(until_file=bench.win_path(release)),
+                       ui=[while_installing, ["watch", "--for", "25000"]], timeout=60)
+        self.assertEndedByItself(run)
+        held = seen.get("installer")
+        self.assertIsNotNone(held, "the installer did not start")
+        self.assertCentredSplash(held["splash"], run.result["pid"], splash_text, held["screen"])
+        self.assertSplashPainted(held["splash"], shot)
+
+    def assertSplashPainted(self, splash, shot):
+        """What is on the screen: the icon at the left of the client area, the
+        text after it. The template is 162 dialog units wide, the icon at
+        3..17 and the text from 25 on; an unpainted window is one colour."""
         left, top, right, bottom = splash["rect"]
         frame = 5
         width, height = right - left - 2 * frame, bottom - top - 2 * frame
@@ -244,7 +278,6 @@ class LaunchTest(bench.BenchTestCase):
                             int(107 * unit), height)
         self.assertGreaterEqual(icon, 8, "no icon drawn in the splash (%s)" % shot)
         self.assertGreaterEqual(text, 2, "no text drawn in the splash (%s)" % shot)
-
 
 if __name__ == "__main__":
     bench.run_suite()

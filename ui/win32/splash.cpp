@@ -31,6 +31,11 @@ WindowHandle showSplash()
 {
     HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), "WA", nullptr, splashDialogProc, 0);
     ShowWindow(window, SW_SHOWNORMAL);
+    // The loader runs no message loop until just before the launch, and the
+    // installer of an embedded runtime may run for minutes meanwhile: paint
+    // the window and its controls once now, or it stands there as an empty box.
+    // This sends WM_PAINT to them directly; no queued message is processed.
+    if (window) RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     return window;
 }
 
