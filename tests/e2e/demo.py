@@ -97,6 +97,30 @@ def installed_runtime(d):
         case.probe(["--image", "sample_viewer.exe"], ["press", "Close", "gone"], timeout=10)
 
 
+@demo("splash", "the please-wait window, held on the screen while an installer runs")
+def splash(d):
+    case = d.case("splash")
+    release = case.path("release")
+    # The embedded installer is the viewer probe, held until the demo releases it.
+    program = case.publication(
+        case.settings({1: "Demo publication", 5: "1", 10: "Installing the viewer..."}),
+        extra={"RUN": case.packed("run", "no program\r\n"),
+               "INST": case.packed("inst", bench.VIEWER_PROBE.read_bytes())})
+
+    def while_installing():
+        try:
+            record = case.record("viewer.json", timeout=45)
+            splash = (record or {}).get("splash") or {}
+            d.say("the splash shows %r at %s" % (splash.get("text"), splash.get("rect")))
+            d.shot("splash")
+        finally:
+            release.write_bytes(b"")
+
+    run = case.run(program, env=case.viewer_env(until_file=bench.win_path(release)),
+                   ui=[while_installing, ["watch", "--for", "25000"]], timeout=60)
+    d.ending(run)
+
+
 @demo("embedded-runtime", "a publication that carries its runtime: unpacked, waited for, deleted")
 def embedded_runtime(d):
     case = d.case("embedded-runtime")
