@@ -25,6 +25,7 @@ struct Form {
     HWND window;
     bool created;          // CreateWindowExA has returned: the window frees the form from now on
     int modalResult;
+    bool inModalRun;
     bool keyboardNavigation;
     bool fixedSize;
     SIZE fixedOuterSize;
@@ -173,6 +174,15 @@ void handleLinkNotification(Control* control, const ENLINK& link)
     control->onLink(control->context, text);
 }
 
+// A result set from a message sent by another thread is handled inside
+// GetMessageA, which then goes on waiting: a posted message wakes the modal
+// run so that it sees the result.
+void setResult(Form* form, int result)
+{
+    form->modalResult = result;
+    if (form->inModalRun && result != 0) PostMessageA(form->window, WM_NULL, 0, 0);
+}
+
 void freeForm(Form* form)
 {
     for (int i = 0; i < form->controlCount; ++i)
@@ -207,7 +217,7 @@ LRESULT CALLBACK formProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         return 0;  // the control goes on with its own handling of the press
     }
     case WM_CLOSE:
-        if (form->modalResult == 0) form->modalResult = -1;
+        if (form->modalResult == 0) setResult(form, -1);
         return 0;
     case WM_ENDSESSION:
         if (wParam) ExitProcess(0);
@@ -443,6 +453,7 @@ int runFormModal(Form* form)
     EnumThreadWindows(GetCurrentThreadId(), disableWindow, reinterpret_cast<LPARAM>(&disabled));
 
     form->modalResult = 0;
+    form->inModalRun = true;
     ShowWindow(form->window, SW_SHOW);
     SetForegroundWindow(form->window);
     MSG message;
@@ -453,6 +464,7 @@ int runFormModal(Form* form)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    form->inModalRun = false;
 
     for (int i = 0; i < disabled.count; ++i) EnableWindow(disabled.windows[i], TRUE);
     free(disabled.windows);
@@ -461,7 +473,7 @@ int runFormModal(Form* form)
 
 void setModalResult(Form* form, int result)
 {
-    if (form) form->modalResult = result;
+    if (form) setResult(form, result);
 }
 
 void releaseForm(Form* form)
@@ -547,6 +559,10 @@ void setRichTextCharFormat(Control* control, const char* face, int height, COLOR
     format.crTextColor = colour;
     format.bCharSet = charSet;
     lstrcpynA(format.szFaceName, face, LF_FACESIZE);
+    // Loading a document replaces all text, and what the document does not
+    // set itself comes from the control's default format: set that one too,
+    // or the format would be lost with the first load.
+    SendMessageA(control->window, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
     SendMessageA(control->window, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
 }
 

@@ -96,7 +96,8 @@ enum RichTextOption : unsigned {
 // Null when no library or window can be had.
 Control* createRichText(Form* form, unsigned options, int x, int y, int width, int height);
 void setRichTextBackground(Control* control, COLORREF colour);
-// Character format of all text: face, colour, character set, no bold,
+// Character format of all text, and the default of text loaded later where
+// the document does not set its own: face, colour, character set, no bold,
 // italic, underline or strike-out; `height` is in LOGFONT terms (negative:
 // character height in pixels) and becomes twips at the screen's resolution.
 void setRichTextCharFormat(Control* control, const char* face, int height, COLORREF colour,
