@@ -1,28 +1,30 @@
 // Steps of ui_probe for forms with controls (the missing-runtime dialog):
-// real keyboard and mouse input, focus, icons, owner, hit tests, drags and
+// real keyboard and mouse input, focus, owner, hit tests, drags and
 // plain messages. Included by ui_probe.cpp inside its anonymous namespace,
 // after Context, targetWindows, targetAlive and describeWindow.
 //
 // A step that acts on "the form" takes the target's first visible top-level
 // window of class --class NAME (default: the first visible top-level window
-// that is not a message box), waiting for it up to the timeout.
+// that is not a message box), waiting up to the timeout for it to show, to
+// answer messages and to paint.
 //
 //   wait-window [--class NAME]
 //       Wait for the form; record every visible top-level window of the
-//       target at the moment it is first seen.
+//       target at that moment.
 //   details [--class NAME]
-//       Record the form's owner (class, text, visible, enabled), its icons
-//       (WM_GETICON big, small, small2), the foreground window, the focused
-//       and active windows of its thread, and the WM_NCHITTEST results at its
-//       edges, corners, caption and client centre.
+//       Record the form's owner (class, text, visible, enabled), the
+//       foreground window, the focused and active windows of its thread, and
+//       the WM_NCHITTEST results at its edges, corners, caption and client
+//       centre. (Its icons cannot be read from here: Wine answers WM_GETICON
+//       from another process with a failure.)
 //   focus [--class NAME] [--expect-id N]
 //       Record the focused window of the form's thread (class, text, id);
 //       with --expect-id, wait until the control with that id has the focus.
-//   keys CHORD [CHORD ...]
+//   keys [--class NAME] CHORD [CHORD ...]
 //       Wait until the form is the foreground window, then type each chord
 //       with SendInput. A chord is key names joined by '+': tab, enter, space,
 //       escape, f1-f12, a-z, 0-9, shift, ctrl, alt (keys tab shift+tab alt+f4).
-//   link --text TEXT [--button left|right] [--release yes|no]
+//   link --text TEXT [--button left|right] [--release yes|no] [--class NAME]
 //       Move the mouse onto the third character of the first TEXT in the
 //       form's rich-edit control (EM_POSFROMCHAR) and press the button there
 //       with SendInput; release it unless --release no. (Every option takes
@@ -30,9 +32,11 @@
 //       does not follow an option.)
 //   mouse-up [--button left|right]
 //       Release a mouse button with SendInput.
-//   drag --from left|right|top|bottom|topleft|topright|bottomleft|bottomright|caption
+//   drag --from left|right|top|bottom|topleft|topright|bottomleft|bottomright|caption|close
 //        [--dx N] [--dy N] [--settle MS] [--class NAME]
-//       Drag from that place of the form's frame with the left button; record
+//       Drag from that place of the form's frame with the left button (close:
+//       the middle of the caption's close button, found by hit tests along
+//       the caption; with no distance, a click on it); record
 //       the hit-test result there and the form's rectangle before and after
 //       (watched until it changes or MS ms, default 1000, have passed).
 //       A negative distance must not be the step's last word (--dy -30
@@ -40,7 +44,11 @@
 //       with '-' as that option's value.
 //   post --msg N [--wparam N] [--lparam N] [--class NAME]
 //   send --msg N [--wparam N] [--lparam N] [--class NAME]
-//       PostMessageA / SendMessageTimeoutA (2 s) to the form.
+//       PostMessageA / SendMessageTimeoutA (up to the timeout) to the form.
+//
+// Messages are sent without SMTO_ABORTIFHUNG: a loader that pumps no
+// messages during its start-up looks hung to the system until its first
+// message loop runs, and such a send would be dropped instead of waited for.
 //   wait-file PATH
 //       Wait until the file PATH exists.
 
@@ -65,11 +73,18 @@ HWND visibleForm(Context& c, const FormSearch& search) {
     return nullptr;
 }
 
+bool waitUntilSettled(Context& c, HWND form, DWORD begin);
+
+// The form, once its thread answers messages and it has painted.
 HWND waitForForm(Context& c, const FormSearch& search) {
     DWORD begin = GetTickCount();
     for (;;) {
         HWND form = visibleForm(c, search);
-        if (form) return form;
+        if (form) {
+            if (waitUntilSettled(c, form, begin)) return form;
+            c.error.append("the form did not answer and paint in time");
+            return nullptr;
+        }
         if (GetTickCount() - begin > c.timeoutMs || !targetAlive(c)) {
             c.error.append("no form appeared");
             if (search.className) {
@@ -136,18 +151,55 @@ int framePoints(HWND form, FramePoint* points) {
     return count;
 }
 
+const UINT kSendTimeoutMs = 10000;
+
 long long hitTest(HWND form, POINT at) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(form, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y), SMTO_ABORTIFHUNG, 2000,
+    if (!SendMessageTimeoutA(form, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y), SMTO_NORMAL, kSendTimeoutMs,
                              &result))
         return -1000;
     return static_cast<long long>(static_cast<LONG_PTR>(result));
 }
 
-long long iconOf(HWND form, WPARAM which) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(form, WM_GETICON, which, 0, SMTO_ABORTIFHUNG, 2000, &result);
-    return static_cast<long long>(result);
+// The middle of the caption's close button (HTCLOSE), scanned for from the
+// right along the middle of the caption; false when there is none.
+bool closeButtonPoint(HWND form, POINT* at) {
+    RECT r;
+    GetWindowRect(form, &r);
+    POINT clientOrigin = {0, 0};
+    ClientToScreen(form, &clientOrigin);
+    LONG y = (r.top + clientOrigin.y) / 2;
+    LONG first = -1, last = -1;
+    for (LONG x = r.right - 1; x > r.left; --x) {
+        bool onClose = hitTest(form, POINT{x, y}) == HTCLOSE;
+        if (onClose && first < 0) first = x;
+        if (onClose) last = x;
+        if (!onClose && first >= 0) break;
+    }
+    if (first < 0) return false;
+    *at = POINT{(first + last) / 2, y};
+    return true;
+}
+
+bool needsPaint(HWND window) {
+    if (GetUpdateRect(window, nullptr, FALSE)) return true;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (IsWindowVisible(child) && needsPaint(child)) return true;
+    return false;
+}
+
+// Waits until the form's thread answers a message and nothing of the form
+// waits to be painted; false after the timeout.
+bool waitUntilSettled(Context& c, HWND form, DWORD begin) {
+    for (;;) {
+        DWORD_PTR ignored = 0;
+        DWORD elapsed = GetTickCount() - begin;
+        UINT left = elapsed < c.timeoutMs ? c.timeoutMs - elapsed : 1;
+        bool answered = SendMessageTimeoutA(form, WM_NULL, 0, 0, SMTO_NORMAL, left, &ignored) != 0;
+        if (answered && !needsPaint(form)) return true;
+        if (GetTickCount() - begin > c.timeoutMs || !IsWindow(form)) return false;
+        Sleep(kPollMs);
+    }
 }
 
 bool stepWaitWindow(Context& c, int argc, char** argv) {
@@ -191,9 +243,6 @@ bool stepDetails(Context& c, int argc, char** argv) {
     json.key("style").number(owner ? static_cast<DWORD>(GetWindowLongA(owner, GWL_STYLE)) : 0);
     json.endObject();
 
-    json.key("icon_big").number(iconOf(form, ICON_BIG));
-    json.key("icon_small").number(iconOf(form, ICON_SMALL));
-    json.key("icon_small2").number(iconOf(form, 2 /* ICON_SMALL2 */));
 
     json.key("foreground").number(reinterpret_cast<LONG_PTR>(GetForegroundWindow()));
     GUITHREADINFO info = threadInfo(form);
@@ -275,6 +324,12 @@ INPUT keyInput(WORD key, bool up) {
 }
 
 bool stepKeys(Context& c, int argc, char** argv) {
+    FormSearch search;
+    if (argc >= 2 && !strcmp(argv[0], "--class")) {
+        search.className = argv[1];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc == 0) { c.error.append("keys: no chord given"); return false; }
     // Parse everything first: a typing error must not leave keys half pressed.
     WORD chords[32][4];
@@ -296,7 +351,6 @@ bool stepKeys(Context& c, int argc, char** argv) {
             p += length + (end ? 1 : 0);
         }
     }
-    FormSearch search;
     HWND form = waitForForm(c, search);
     if (!form) return false;
     DWORD begin = GetTickCount();
@@ -357,14 +411,14 @@ bool stepLink(Context& c, int argc, char** argv) {
     const char* text = nullptr;
     const char* button = "left";
     bool downOnly = false;
+    FormSearch search;
     for (int i = 0; i < argc; ++i) {
         if (!strcmp(argv[i], "--text") && i + 1 < argc) text = argv[++i];
         else if (!strcmp(argv[i], "--button") && i + 1 < argc) button = argv[++i];
         else if (!strcmp(argv[i], "--release") && i + 1 < argc) downOnly = !strcmp(argv[++i], "no");
-        else return unknownOption(c, "link", argv[i]);
+        else if (!parseClassOption(i, argc, argv, search)) return unknownOption(c, "link", argv[i]);
     }
     if (!text || !*text) { c.error.append("link: --text is needed"); return false; }
-    FormSearch search;
     HWND form = waitForForm(c, search);
     if (!form) return false;
     RichEditSearch edit = {nullptr};
@@ -382,7 +436,7 @@ bool stepLink(Context& c, int argc, char** argv) {
     long long offset = strlen(text) > 2 ? 2 : 0;
     DWORD_PTR packed = 0;
     SendMessageTimeoutA(edit.found, EM_POSFROMCHAR, static_cast<WPARAM>(index + offset), 0,
-                        SMTO_ABORTIFHUNG, 2000, &packed);
+                        SMTO_NORMAL, kSendTimeoutMs, &packed);
     POINT point = {static_cast<short>(LOWORD(packed)) + 1, static_cast<short>(HIWORD(packed)) + 5};
     RECT client;
     GetClientRect(edit.found, &client);
@@ -448,6 +502,14 @@ bool stepDrag(Context& c, int argc, char** argv) {
     const FramePoint* start = nullptr;
     for (int i = 0; i < count; ++i)
         if (from && !strcmp(points[i].name, from)) start = &points[i];
+    FramePoint closeButton = {"close", {0, 0}};
+    if (from && !strcmp(from, "close")) {
+        if (!closeButtonPoint(form, &closeButton.at)) {
+            c.error.append("drag: the form has no close button");
+            return false;
+        }
+        start = &closeButton;
+    }
     if (!start) { c.error.append("drag: --from names no place of the frame"); return false; }
 
     Json& json = *c.json;
@@ -507,7 +569,7 @@ bool stepMessage(Context& c, int argc, char** argv, bool post) {
         json.key("posted").boolean(PostMessageA(form, message, wParam, lParam) != 0);
     } else {
         DWORD_PTR result = 0;
-        BOOL done = SendMessageTimeoutA(form, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
+        BOOL done = SendMessageTimeoutA(form, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &result);
         json.key("returned").boolean(done != 0);
         json.key("result").number(static_cast<long long>(result));
     }
