@@ -756,6 +756,19 @@ class BenchTestCase(unittest.TestCase):
     def case(self, name=None):
         return Case(self.session, name or self.id().split(".", 1)[-1].replace(".", "-"))
 
+    def assertEndedByItself(self, run):
+        """The program started, ended on its own (run_exact did not stop it) with exit code 0."""
+        self.assertTrue(run.result["started"], run)
+        self.assertTrue(run.ended, "the loader did not end by itself: %r" % run)
+        self.assertFalse(run.result["terminated"], run)
+        self.assertEqual(run.exit_code, 0, run)
+
+    def assertStagesOk(self, run):
+        """Every ui_probe stage of the run left a record and succeeded."""
+        for record, code in run.records:
+            self.assertIsNotNone(record, run)
+            self.assertEqual(code, 0, record)
+
     def assertMessageBox(self, step, text, caption):
         """A message box with this text and caption, the stop icon and one OK button."""
         self.assertIsNotNone(step, "no message box step")

@@ -64,17 +64,6 @@ class DialogTest(bench.BenchTestCase):
             extra["INFO"] = info
         return case.publication(case.settings(overrides), extra=extra, out=out)
 
-    def assertEndedByItself(self, run):
-        self.assertTrue(run.result["started"], run)
-        self.assertTrue(run.ended, "the loader did not end by itself: %r" % run)
-        self.assertFalse(run.result["terminated"], run)
-        self.assertEqual(run.exit_code, 0, run)
-
-    def assertStagesOk(self, run):
-        for record, code in run.records:
-            self.assertIsNotNone(record, run)
-            self.assertEqual(code, 0, record)
-
     def assertNothingOpened(self, case, name="opened.json"):
         self.assertIsNone(case.record(name, timeout=NOTHING_OPENS_S),
                           "%s was opened: %r" % (name, case.record(name)))

@@ -56,12 +56,6 @@ class LaunchTest(bench.BenchTestCase):
 
     # --- helpers ---------------------------------------------------------------
 
-    def assertEndedByItself(self, run):
-        self.assertTrue(run.result["started"], run)
-        self.assertTrue(run.ended, "the loader did not end by itself: %r" % run)
-        self.assertFalse(run.result["terminated"], run)
-        self.assertEqual(run.exit_code, 0, run)
-
     def assertNoMessageBox(self, run):
         """The first stage watched the loader to its end and saw no message box."""
         watch = run.step(0)

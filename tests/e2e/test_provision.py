@@ -70,17 +70,6 @@ class ProvisionTest(bench.BenchTestCase):
     def listing(folder):
         return sorted(p.name for p in Path(folder).iterdir())
 
-    def assertEndedByItself(self, run):
-        self.assertTrue(run.result["started"], run)
-        self.assertTrue(run.ended, "the loader did not end by itself: %r" % run)
-        self.assertFalse(run.result["terminated"], run)
-        self.assertEqual(run.exit_code, 0, run)
-
-    def assertStagesOk(self, run):
-        for record, code in run.records:
-            self.assertIsNotNone(record, run)
-            self.assertEqual(code, 0, record)
-
     def assertInstallerStarted(self, case, program, temp_win, runtime_win, run):
         """The installer ran from the packed temporary file with the runtime
         path as its argument, in the loader's folder; returns its record."""

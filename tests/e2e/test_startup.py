@@ -13,12 +13,6 @@ import bench  # noqa: E402
 
 class StartupTest(bench.BenchTestCase):
 
-    def assertEndedByItself(self, run):
-        self.assertTrue(run.result["started"], run)
-        self.assertTrue(run.ended, "the loader did not end by itself: %r" % run)
-        self.assertFalse(run.result["terminated"], run)
-        self.assertEqual(run.exit_code, 0, run)
-
     def runToMessageBox(self, case, program):
         """Runs the program, reads its message box, presses OK and waits for its end."""
         run = case.run(program, ui=["msgbox", "gone"])
