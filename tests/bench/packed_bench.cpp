@@ -19,33 +19,13 @@
 #include "packed/crc32.h"
 #include "packed/decompress.h"
 #include "packed/packed_blob.h"
+#include "tests/unit/packed_test_support.h"
 #include "tools/blobtool/encoder.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::vector<std::string> filesIn(const std::string& folder, const std::vector<std::string>& suffixes) {
-    std::vector<std::string> found;
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr)
-        return found;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        for (const std::string& s : suffixes) {
-            if (name.size() >= s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0) {
-                std::string path = folder + "/" + name;
-                struct stat st;
-                if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                    found.push_back(path);
-                break;
-            }
-        }
-    }
-    closedir(dir);
-    std::sort(found.begin(), found.end());
-    return found;
-}
+using packed_test::Bytes;
+using packed_test::filesIn;
 
 void append(Bytes& out, const std::string& path, size_t limit) {
     FILE* f = fopen(path.c_str(), "rb");

@@ -206,6 +206,33 @@ class LaunchTest(bench.BenchTestCase):
                    "INST": case.packed("inst", bench.VIEWER_PROBE.read_bytes())})
         program = case.publication(case.settings({10: splash_text}))
         case.register_runtime(busy_viewer)
+        run, held, shot = self.runWhileInstallerHeld(case, program)
+        self.assertNoMessageBox(run)
+        self.assertIsNotNone(held, "the busy viewer's installer did not start")
+        self.assertCentredSplash(held["splash"], run.result["pid"], splash_text, held["screen"])
+        self.assertSplashPainted(held["splash"], shot)
+
+    def test_splash_is_painted_while_the_installer_runs(self):
+        """The loader runs no message loop while its runtime installer runs,
+        which can take minutes: the please-wait window must have been painted
+        when it was shown, or it stands on the screen as an empty box."""
+        case = self.case()
+        splash_text = "Installing the viewer..."
+        program = case.publication(
+            case.settings({5: "1", 10: splash_text}),
+            extra={"RUN": case.packed("run", "a stand-in runtime that is no program\r\n"),
+                   "INST": case.packed("inst", bench.VIEWER_PROBE.read_bytes())})
+        # The installer leaves the runtime file in place, so the run ends by
+        # trying to start it as a temporary runtime, which fails quietly.
+        run, held, shot = self.runWhileInstallerHeld(case, program)
+        self.assertIsNotNone(held, "the installer did not start")
+        self.assertCentredSplash(held["splash"], run.result["pid"], splash_text, held["screen"])
+        self.assertSplashPainted(held["splash"], shot)
+
+    def runWhileInstallerHeld(self, case, program):
+        """Runs the program, whose runtime installer is viewer_probe held until a
+        release file appears; while it is held, takes a screenshot. Returns the
+        run, the probe's record (None when it never started) and the screenshot."""
         release, shot = case.path("release"), case.path("splash.png")
         seen = {}
 
@@ -220,44 +247,7 @@ class LaunchTest(bench.BenchTestCase):
         run = case.run(program, env=case.viewer_env(until_file=bench.win_path(release)),
                        ui=[while_held, ["watch", "--for", "25000"]], timeout=60)
         self.assertEndedByItself(run)
-        self.assertNoMessageBox(run)
-        held = seen.get("installer")
-        self.assertIsNotNone(held, "the busy viewer's installer did not start")
-        splash = held["splash"]
-        self.assertCentredSplash(splash, run.result["pid"], splash_text, held["screen"])
-
-        self.assertSplashPainted(splash, shot)
-
-    def test_splash_is_painted_while_the_installer_runs(self):
-        """The loader runs no message loop while its runtime installer runs,
-        which can take minutes: the please-wait window must have been painted
-        when it was shown, or it stands on the screen as an empty box."""
-        case = self.case()
-        splash_text = "Installing the viewer..."
-        program = case.publication(
-            case.settings({5: "1", 10: splash_text}),
-            extra={"RUN": case.packed("run", "a stand-in runtime that is no program\r\n"),
-                   "INST": case.packed("inst", bench.VIEWER_PROBE.read_bytes())})
-        release, shot = case.path("release"), case.path("splash.png")
-        seen = {}
-
-        def while_installing():
-            try:
-                seen["installer"] = case.record("viewer.json", timeout=45)
-                if seen["installer"]:
-                    self.session.screenshot(shot)
-            finally:
-                release.write_bytes(b"")
-
-        # The installer leaves the runtime file in place, so the run ends by
-        # trying to start it as a temporary runtime, which fails quietly.
-        run = case.run(program, env=case.viewer_env(until_file=bench.win_path(release)),
-                       ui=[while_installing, ["watch", "--for", "25000"]], timeout=60)
-        self.assertEndedByItself(run)
-        held = seen.get("installer")
-        self.assertIsNotNone(held, "the installer did not start")
-        self.assertCentredSplash(held["splash"], run.result["pid"], splash_text, held["screen"])
-        self.assertSplashPainted(held["splash"], shot)
+        return run, seen.get("installer"), shot
 
     def assertSplashPainted(self, splash, shot):
         """What is on the screen: the icon at the left of the client area, the

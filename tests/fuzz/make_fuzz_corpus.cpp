@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/packed_test_support.h"
 #include "tools/blobtool/encoder.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using packed_test::Bytes;
+using packed_test::randomBytes;
 
 bool writeFile(const std::string& path, const Bytes& bytes) {
     FILE* f = fopen(path.c_str(), "wb");
@@ -24,16 +26,6 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
 
 Bytes text(const char* s) { return Bytes(s, s + strlen(s)); }
 
-Bytes noise(size_t n, uint32_t x) {
-    Bytes out(n);
-    for (size_t i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        out[i] = uint8_t(x >> 24);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -52,7 +44,7 @@ int main(int argc, char** argv) {
         text("hello hello hello, said the loader to the viewer"),
         Bytes(300, 'x'),
         Bytes(64, 0),
-        noise(200, 7),
+        randomBytes(200, 7),
     };
     // Records that differ in one byte: repeats of the last offset.
     Bytes records;
@@ -65,7 +57,7 @@ int main(int argc, char** argv) {
     // Zeros with the same pattern 40000 and 70000 bytes apart: offsets past
     // 32000 and past 65535 in a small blob.
     Bytes far(70100, 0);
-    Bytes pattern = noise(24, 3);
+    Bytes pattern = randomBytes(24, 3);
     for (size_t at : {size_t(10), size_t(40010), size_t(70010)})
         memcpy(far.data() + at, pattern.data(), pattern.size());
     inputs.push_back(far);

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -138,7 +139,7 @@ inline bool readWholeFile(const std::string& path, Bytes* out) {
     return true;
 }
 
-// Files directly in folder whose names end with one of the suffixes.
+// Files directly in folder whose names end with one of the suffixes, in name order.
 inline std::vector<std::string> filesIn(const std::string& folder, const std::vector<std::string>& suffixes) {
     std::vector<std::string> found;
     DIR* dir = opendir(folder.c_str());
@@ -157,6 +158,7 @@ inline std::vector<std::string> filesIn(const std::string& folder, const std::ve
         }
     }
     closedir(dir);
+    std::sort(found.begin(), found.end());
     return found;
 }
 
