@@ -30,7 +30,7 @@ struct EncoderOptions {
     uint32_t window = 1u << 20;
     // Candidates tried per position on the hash chain; the main cost knob.
     uint32_t chainDepth = 24;
-    // A match this long ends the search at once.
+    // A match this long ends the search at once and is taken as it is.
     uint32_t goodLength = 128;
 };
 
