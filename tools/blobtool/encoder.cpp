@@ -212,31 +212,9 @@ private:
         const uint32_t limit = left < maxMatchLength ? uint32_t(left) : maxMatchLength;
         const uint32_t room = span - i;  // tokens end within the block
 
-        // Long-match candidates, nearest first, each longer than the one before.
-        matches_.clear();
-        if (limit >= 3) {
-            int64_t candidate = head3_[hash3(pos)];
-            uint32_t depth = options_.chainDepth;
-            uint32_t longest = 2;
-            while (candidate >= 0 && depth-- > 0) {
-                size_t d = pos - size_t(candidate);
-                if (d >= window_)
-                    break;
-                if (longest < limit && data_[size_t(candidate) + longest] == data_[pos + longest]) {
-                    uint32_t length = matchLength(pos, size_t(candidate), limit);
-                    if (length > longest) {
-                        longest = length;
-                        matches_.push_back(Choice{Kind::longMatch, uint32_t(d), length, 0});
-                        if (length >= options_.goodLength)
-                            return false;
-                    }
-                }
-                int64_t next = chain3_[size_t(candidate) & (window_ - 1)];
-                if (next >= candidate)
-                    break;  // the ring slot was reused by a newer position
-                candidate = next;
-            }
-        }
+        findLongMatches(pos, limit, matches_);
+        if (!matches_.empty() && matches_.back().length >= options_.goodLength)
+            return false;
         uint32_t repeatLength[2] = {0, 0};
         for (uint32_t st = 0; st < 2; ++st) {
             const Node& n = nodes[2 * i + st];
@@ -349,6 +327,36 @@ private:
         return n;
     }
 
+    // Long-match candidates at pos along the hash chain, nearest first, each
+    // longer than the one before (a farther one only wins by being longer);
+    // the search ends at a match of goodLength bytes.
+    void findLongMatches(size_t pos, uint32_t limit, std::vector<Choice>& found) const {
+        found.clear();
+        if (limit < 3)
+            return;
+        int64_t candidate = head3_[hash3(pos)];
+        uint32_t depth = options_.chainDepth;
+        uint32_t longest = 2;
+        while (candidate >= 0 && depth-- > 0) {
+            size_t d = pos - size_t(candidate);
+            if (d >= window_)
+                break;
+            if (longest < limit && data_[size_t(candidate) + longest] == data_[pos + longest]) {
+                uint32_t length = matchLength(pos, size_t(candidate), limit);
+                if (length > longest) {
+                    longest = length;
+                    found.push_back(Choice{Kind::longMatch, uint32_t(d), length, 0});
+                    if (length >= options_.goodLength)
+                        return;
+                }
+            }
+            int64_t next = chain3_[size_t(candidate) & (window_ - 1)];
+            if (next >= candidate)
+                return;  // the ring slot was reused by a newer position
+            candidate = next;
+        }
+    }
+
     // The cheapest way to code the single byte at pos.
     Choice bestSingle(size_t pos) const {
         Choice c;
@@ -418,32 +426,11 @@ private:
             }
         }
 
-        // Long matches along the hash chain, nearest first.
-        if (limit >= 3) {
-            int64_t candidate = head3_[hash3(pos)];
-            uint32_t depth = options_.chainDepth;
-            uint32_t longest = 0;
-            while (candidate >= 0 && depth-- > 0) {
-                size_t d = pos - size_t(candidate);
-                if (d >= window_)
-                    break;
-                // A farther candidate only wins by being longer.
-                if (longest < limit && data_[size_t(candidate) + longest] == data_[pos + longest]) {
-                    uint32_t length = matchLength(pos, size_t(candidate), limit);
-                    if (length > longest) {
-                        longest = length;
-                        consider(choice, Kind::longMatch, uint32_t(d), length,
-                                 longMatchBits(uint32_t(d), length, state.afterMatch));
-                        if (length >= options_.goodLength)
-                            break;
-                    }
-                }
-                int64_t next = chain3_[size_t(candidate) & (window_ - 1)];
-                if (next >= candidate)
-                    break;  // the ring slot was reused by a newer position
-                candidate = next;
-            }
-        }
+        // Long matches along the hash chain.
+        std::vector<Choice> found;
+        findLongMatches(pos, limit, found);
+        for (const Choice& m : found)
+            consider(choice, Kind::longMatch, m.offset, m.length, longMatchBits(m.offset, m.length, state.afterMatch));
         return choice;
     }
 
