@@ -82,6 +82,18 @@ class DialogTest(bench.BenchTestCase):
 
     # --- the dialog as it stands -------------------------------------------------
 
+    def assertEachWayEndsWithoutOpening(self, prefix, ways):
+        """Each (what, ui steps) ends the dialog and the run, and opens nothing."""
+        for what, steps in ways:
+            with self.subTest(what):
+                case = self.case(prefix + what.replace(" ", "-").replace("+", ""))
+                opened = case.register_url_handler()
+                program = self.publication(case)
+                run = case.run(program, ui=["wait-window", "--class", FORM_CLASS] + steps + ["gone"])
+                self.assertStagesOk(run)
+                self.assertEndedByItself(run)
+                self.assertNothingOpened(case, opened.name)
+
     def test_dialog_matches_its_layout(self):
         case = self.case()
         title = "Bench publication \xe9t\xe9"
@@ -285,30 +297,14 @@ class DialogTest(bench.BenchTestCase):
             # Sent, not posted: handled while the run waits for messages.
             ("WM_CLOSE sent from another process", ["send", "--msg", str(WM_CLOSE), "--class", FORM_CLASS]),
         ]
-        for what, steps in ways:
-            with self.subTest(what):
-                case = self.case("closed-by-" + what.replace(" ", "-").replace("+", ""))
-                opened = case.register_url_handler()
-                program = self.publication(case)
-                run = case.run(program, ui=["wait-window", "--class", FORM_CLASS] + steps + ["gone"])
-                self.assertStagesOk(run)
-                self.assertEndedByItself(run)
-                self.assertNothingOpened(case, opened.name)
+        self.assertEachWayEndsWithoutOpening("closed-by-", ways)
 
     def test_quit_and_end_of_session_end_the_run_without_opening(self):
         ways = [
             ("WM_QUIT", ["post", "--msg", str(WM_QUIT), "--class", FORM_CLASS]),
             ("end of session", ["send", "--msg", str(WM_ENDSESSION), "--wparam", "1", "--class", FORM_CLASS]),
         ]
-        for what, steps in ways:
-            with self.subTest(what):
-                case = self.case("ended-by-" + what.replace(" ", "-"))
-                opened = case.register_url_handler()
-                program = self.publication(case)
-                run = case.run(program, ui=["wait-window", "--class", FORM_CLASS] + steps + ["gone"])
-                self.assertStagesOk(run)
-                self.assertEndedByItself(run)
-                self.assertNothingOpened(case, opened.name)
+        self.assertEachWayEndsWithoutOpening("ended-by-", ways)
 
     def test_end_session_without_ending_keeps_the_dialog(self):
         case = self.case()
