@@ -313,6 +313,26 @@ def _make_prefix(session):
     (PREFIX / ".korvel-bench").write_text(_prefix_marker())
 
 
+def _start_session_server(session):
+    """Starts the persistent server and clears the runtime keys of the last
+    session. Under emulation the first programs of a fresh server now and
+    then hang while Wine's services start; a second server is tried once."""
+    for attempt in (1, 2):
+        # A persistent server keeps each later wine start short.
+        _start_persistent_wineserver(session)
+        try:
+            session.wine(["cmd", "/c", "exit"], timeout=300)
+            # Each session starts from no runtime keys and no case folders; the
+            # folders of the last one stay until then, for a look after a failure.
+            session.reg_import("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\KOViewer]\n")
+            return
+        except BenchError as error:
+            if attempt == 2:
+                raise
+            print("bench: %s; starting the server again" % error, file=sys.stderr)
+            _stop_wineserver(session)
+
+
 def _start_persistent_wineserver(session):
     """A persistent server keeps each later wine start short. One that is
     still running (from wineboot) is not persistent: it is stopped first."""
@@ -383,12 +403,7 @@ def setup(display=None, holder=None):
         try:
             if not _prefix_valid(PREFIX):
                 _make_prefix(session)
-            # A persistent server keeps each later wine start short.
-            _start_persistent_wineserver(session)
-            session.wine(["cmd", "/c", "exit"], timeout=300)
-            # Each session starts from no runtime keys and no case folders; the
-            # folders of the last one stay until then, for a look after a failure.
-            session.reg_import("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\KOViewer]\n")
+            _start_session_server(session)
             if CASES_DIR.exists():
                 shutil.rmtree(CASES_DIR)
         except BaseException:
